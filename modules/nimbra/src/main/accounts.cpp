@@ -1,0 +1,3 @@
+#include "commands.hpp"
+
+CommandResult accounts(Args) { return std::unexpected(runtime_error("the accounts command is not built yet")); }

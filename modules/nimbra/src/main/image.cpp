@@ -1,0 +1,3 @@
+#include "commands.hpp"
+
+CommandResult image(Args) { return std::unexpected(runtime_error("the image command is not built yet")); }

@@ -1,0 +1,3 @@
+#include "commands.hpp"
+
+CommandResult models(Args) { return std::unexpected(runtime_error("the models command is not built yet")); }

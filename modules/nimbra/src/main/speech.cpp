@@ -1,0 +1,3 @@
+#include "commands.hpp"
+
+CommandResult speech(Args) { return std::unexpected(runtime_error("the speech command is not built yet")); }

@@ -1,0 +1,3 @@
+#include "commands.hpp"
+
+CommandResult status(Args) { return std::unexpected(runtime_error("the status command is not built yet")); }
