@@ -21,6 +21,17 @@ using resolve::Host;
 inline constexpr long CONNECT_TIMEOUT_S = 10;
 inline constexpr std::size_t MAX_ERROR_BODY = 10 * 1024 * 1024;
 
+// The client settings of one call: the 10-second connect timeout and the
+// caller's overall deadline for the whole exchange (connect, send, and
+// reading the answer, a whole stream included).
+struct Agent {
+  long connect_timeout_s = CONNECT_TIMEOUT_S;
+  long timeout_s = 0;
+};
+
+// The settings every call uses, for this overall deadline.
+[[nodiscard]] Agent http_agent(long timeout_s);
+
 // One decoded error answer of the service.
 struct WireError {
   std::uint16_t status;
