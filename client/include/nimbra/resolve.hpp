@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <functional>
@@ -24,15 +25,15 @@ struct Host {
   std::string_view base_url;                  // scheme and host, no trailing slash
   std::string_view key_scope;
   HostKind kind;
-  std::string_view domain;         // shown in the unknown-host message
-  std::string_view key_prefix;     // the vendor's prefix for this kind of key
-  std::string_view binding_label;  // the accounts file's "host" for this host
+  std::string_view domain;             // shown in the unknown-host message
+  std::string_view key_prefix;         // the vendor's prefix for this kind of key
+  std::string_view binding_label;      // the accounts file's "host" for this host
   std::string_view base_url_variable;  // environment override of base_url
 };
 
 inline constexpr std::array<std::string_view, 2> INTL_ALIASES = {"intl", "dashscope-intl"};
 inline constexpr std::array<std::string_view, 3> ASIA_ALIASES = {"asia", "token-plan",
-                                                                "token-plan-ap-southeast-1"};
+                                                                 "token-plan-ap-southeast-1"};
 
 // The hosts as built in, intl first. Code that talks to a host uses hosts(),
 // which carries the base-URL overrides.
@@ -109,6 +110,18 @@ using SecretLookup = std::function<std::optional<std::string>(std::string_view n
 // prints something; nothing otherwise.
 [[nodiscard]] std::optional<std::string> secrets_cli(std::string_view name);
 
+// How long the secrets command may take (it may be waiting for a password
+// prompt elsewhere on the desktop); after that it is ended and knows nothing.
+inline constexpr std::chrono::milliseconds SECRETS_TIME_LIMIT{60'000};
+
+// Runs `program get NAME` without a shell: standard input from /dev/null,
+// standard error discarded, this process's environment. The trimmed output
+// (invalid UTF-8 replaced) when it exits 0 within `limit` and prints
+// something; nothing otherwise.
+[[nodiscard]] std::optional<std::string> run_secrets_command(const std::string& program,
+                                                             std::string_view name,
+                                                             std::chrono::milliseconds limit);
+
 struct KeyAndSource {
   std::string key;
   std::string source;
@@ -119,6 +132,12 @@ struct KeyAndSource {
                                                           const EnvLookup& env_fn,
                                                           const SecretLookup& secret_fn);
 
+// The credentials an already loaded accounts configuration gives: at most
+// one per host, intl first.
+[[nodiscard]] std::vector<Credential> resolve_from(const AccountsConfig& config,
+                                                   const EnvLookup& env_fn,
+                                                   const SecretLookup& secret_fn);
+
 // At most one credential per host, intl first; or the accounts-file error.
 [[nodiscard]] std::expected<std::vector<Credential>, std::string> resolve_all(
     const EnvLookup& env_fn = env_lookup, const SecretLookup& secret_fn = secrets_cli);
@@ -128,7 +147,7 @@ struct KeyAndSource {
     const EnvLookup& env_fn = env_lookup, const SecretLookup& secret_fn = secrets_cli);
 
 // The credential for the named host, or the first one when none is named.
-[[nodiscard]] std::expected<Credential, std::string> pick(std::vector<Credential> credentials,
-                                                          const std::optional<std::string>& host_name);
+[[nodiscard]] std::expected<Credential, std::string> pick(
+    std::vector<Credential> credentials, const std::optional<std::string>& host_name);
 
 }  // namespace resolve
