@@ -12,39 +12,63 @@ std::array<Host, 2> g_hosts = HOSTS;
 std::array<std::string, 2> g_override_text;
 bool g_loaded = false;
 
-bool loopback(std::string_view authority) {
-  // authority is host[:port]; an IPv6 literal comes in brackets.
-  std::string_view host = authority;
-  if (host.starts_with("[")) {
-    const auto close = host.find(']');
-    if (close == std::string_view::npos) return false;
-    const auto rest = host.substr(close + 1);
-    if (!rest.empty() && !rest.starts_with(":")) return false;
-    host = host.substr(0, close + 1);
-  } else if (const auto colon = host.find(':'); colon != std::string_view::npos) {
-    host = host.substr(0, colon);
+struct Authority {
+  std::string_view host;  // an IPv6 literal keeps its brackets
+  bool valid = false;
+};
+
+bool is_name_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_';
+}
+
+bool is_ipv6_char(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+         c == '.';
+}
+
+// A port is 1 to 5 digits with a value from 1 to 65535.
+bool valid_port(std::string_view port) {
+  if (port.empty() || port.size() > 5) return false;
+  unsigned value = 0;
+  for (const char c : port) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
   }
-  return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
+  return value >= 1 && value <= 65535;
 }
 
-bool valid_authority(std::string_view authority) {
-  if (authority.empty()) return false;
-  for (const char c : authority)
-    if (c == '/' || c == '?' || c == '#' || c == '@' || c == ' ' || static_cast<unsigned char>(c) < 0x21 ||
-        static_cast<unsigned char>(c) > 0x7e)
-      return false;
-  return true;
+// host[:port] with nothing else: no user, path, query or fragment.
+Authority parse_authority(std::string_view text) {
+  Authority authority;
+  std::string_view rest;
+  if (text.starts_with("[")) {
+    const auto close = text.find(']');
+    if (close == std::string_view::npos || close == 1) return authority;
+    for (const char c : text.substr(1, close - 1))
+      if (!is_ipv6_char(c)) return authority;
+    authority.host = text.substr(0, close + 1);
+    rest = text.substr(close + 1);
+  } else {
+    const auto colon = text.find(':');
+    authority.host = text.substr(0, colon);
+    if (authority.host.empty()) return authority;
+    for (const char c : authority.host)
+      if (!is_name_char(c)) return authority;
+    rest = colon == std::string_view::npos ? std::string_view() : text.substr(colon);
+  }
+  authority.valid = rest.empty() || (rest.starts_with(":") && valid_port(rest.substr(1)));
+  return authority;
 }
 
-// True when `url` is scheme://host[:port] with no path, and http only for
-// loopback.
+// https:// with any host, or http:// with a loopback host, then host[:port].
 bool acceptable(std::string_view url) {
-  if (url.starts_with("https://")) return valid_authority(url.substr(8));
-  if (url.starts_with("http://")) {
-    const auto authority = url.substr(7);
-    return valid_authority(authority) && loopback(authority);
-  }
-  return false;
+  const bool secure = url.starts_with("https://");
+  if (!secure && !url.starts_with("http://")) return false;
+  const Authority authority = parse_authority(url.substr(secure ? 8 : 7));
+  if (!authority.valid) return false;
+  return secure || authority.host == "127.0.0.1" || authority.host == "localhost" ||
+         authority.host == "[::1]";
 }
 
 }  // namespace
@@ -74,7 +98,9 @@ const Host& other_host(const Host& host) {
   return host_of(host.kind == HostKind::Intl ? HostKind::Asia : HostKind::Intl);
 }
 
-std::string compatible_v1(const Host& host) { return std::string(host.base_url) + "/compatible-mode/v1"; }
+std::string compatible_v1(const Host& host) {
+  return std::string(host.base_url) + "/compatible-mode/v1";
+}
 
 const Host* host_by_name(std::string_view name) {
   for (const auto& host : g_hosts)
