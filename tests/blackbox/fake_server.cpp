@@ -2,6 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +15,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 namespace bb {
@@ -17,18 +25,47 @@ namespace {
 
 std::string lower(std::string_view s) {
   std::string out(s);
-  std::ranges::transform(out, out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::ranges::transform(out, out.begin(),
+                         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
 }
 
-bool write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
+// One accepted connection, plain or TLS.
+struct Conn {
+  int fd = -1;
+  SSL* ssl = nullptr;
+
+  ~Conn() {
+    if (ssl != nullptr) SSL_free(ssl);
   }
-  return true;
-}
+  // Bytes already decrypted and waiting count as readable.
+  bool readable(int timeout_ms) const {
+    if (ssl != nullptr && SSL_pending(ssl) > 0) return true;
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeout_ms) > 0;
+  }
+  ssize_t recv(char* buf, std::size_t size) {
+    if (ssl == nullptr) return ::recv(fd, buf, size, 0);
+    const int n = SSL_read(ssl, buf, static_cast<int>(size));
+    return n > 0 ? n : -1;
+  }
+  bool write_all(std::string_view data) {
+    while (!data.empty()) {
+      ssize_t n;
+      if (ssl == nullptr)
+        n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+      else
+        n = SSL_write(ssl, data.data(), static_cast<int>(data.size()));
+      if (n <= 0) return false;
+      data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  void shutdown_write() {
+    if (ssl != nullptr) SSL_shutdown(ssl);
+    ::shutdown(fd, SHUT_WR);
+  }
+};
 
 std::string head(int status, std::string_view content_type, std::size_t length,
                  const std::vector<std::pair<std::string, std::string>>& headers) {
@@ -57,16 +94,26 @@ std::vector<std::string> Request::header_names() const {
 
 std::string status_text(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
@@ -99,7 +146,8 @@ Reply Reply::text(int status, std::string_view content_type, std::string_view bo
 
 Reply Reply::sse(const std::vector<std::string>& lines, int delay_ms) {
   Reply r;
-  r.steps.push_back({"HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n", 0});
+  r.steps.push_back(
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n", 0});
   for (const auto& line : lines) r.steps.push_back({line + "\n", delay_ms});
   return r;
 }
@@ -121,7 +169,64 @@ Reply& Reply::then(std::string bytes, int delay_ms) {
   return *this;
 }
 
-FakeServer::FakeServer() {
+struct TlsContext {
+  SSL_CTX* ctx = nullptr;
+  ~TlsContext() { SSL_CTX_free(ctx); }
+};
+
+TlsIdentity make_self_signed(const std::filesystem::path& dir) {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  if (key == nullptr || cert == nullptr) throw std::runtime_error("openssl: key or certificate");
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(::time(nullptr)));
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  X509V3_CTX v3;
+  X509V3_set_ctx_nodb(&v3);
+  X509V3_set_ctx(&v3, cert, cert, nullptr, nullptr, 0);
+  for (const auto& [nid, value] : {std::pair{NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost"},
+                                   std::pair{NID_basic_constraints, "critical,CA:TRUE"}}) {
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &v3, nid, value);
+    if (ext == nullptr) throw std::runtime_error("openssl: extension");
+    X509_add_ext(cert, ext, -1);
+    X509_EXTENSION_free(ext);
+  }
+  if (X509_sign(cert, key, EVP_sha256()) == 0) throw std::runtime_error("openssl: sign");
+  TlsIdentity id{dir / "fake-cert.pem", dir / "fake-key.pem"};
+  FILE* c = std::fopen(id.cert_pem.c_str(), "w");
+  FILE* k = std::fopen(id.key_pem.c_str(), "w");
+  if (c == nullptr || k == nullptr) throw std::runtime_error("cannot write the PEM files");
+  PEM_write_X509(c, cert);
+  PEM_write_PrivateKey(k, key, nullptr, nullptr, 0, nullptr, nullptr);
+  std::fclose(c);
+  std::fclose(k);
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return id;
+}
+
+FakeServer::FakeServer() { start(); }
+
+FakeServer::FakeServer(const TlsIdentity& tls) {
+  auto context = std::make_unique<TlsContext>();
+  context->ctx = SSL_CTX_new(TLS_server_method());
+  if (context->ctx == nullptr ||
+      SSL_CTX_use_certificate_file(context->ctx, tls.cert_pem.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context->ctx, tls.key_pem.c_str(), SSL_FILETYPE_PEM) != 1)
+    throw std::runtime_error("cannot set up the TLS context");
+  // SSL_write has no MSG_NOSIGNAL: a client that hangs up must not kill us.
+  std::signal(SIGPIPE, SIG_IGN);
+  tls_ = context.release();
+  start();
+}
+
+void FakeServer::start() {
   listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) throw std::runtime_error("socket");
   int one = 1;
@@ -130,7 +235,8 @@ FakeServer::FakeServer() {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 16) != 0)
+  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listen_fd_, 16) != 0)
     throw std::runtime_error("bind/listen");
   socklen_t len = sizeof addr;
   ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -143,13 +249,19 @@ FakeServer::~FakeServer() {
   ::shutdown(listen_fd_, SHUT_RDWR);
   ::close(listen_fd_);
   if (thread_.joinable()) thread_.join();
+  delete tls_;
 }
 
-std::string FakeServer::base_url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string FakeServer::base_url() const {
+  return (tls_ != nullptr ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+}
 
 void FakeServer::on(const std::string& method, const std::string& target, Reply reply) {
   std::lock_guard lock(mu_);
-  routes_[method + " " + target].push_back(std::move(reply));
+  Route& route = routes_[method + " " + target];
+  if (route.front_served) route.queue.clear();
+  route.front_served = false;
+  route.queue.push_back(std::move(reply));
 }
 
 std::vector<Request> FakeServer::requests() const {
@@ -161,10 +273,14 @@ Reply FakeServer::next_reply(const Request& request) {
   std::lock_guard lock(mu_);
   requests_.push_back(request);
   auto it = routes_.find(request.method + " " + request.target);
-  if (it == routes_.end() || it->second.empty())
+  if (it == routes_.end() || it->second.queue.empty())
     return Reply::json(404, R"({"code":"NotFound","message":"no scripted answer"})");
-  Reply r = it->second.front();
-  if (it->second.size() > 1) it->second.erase(it->second.begin());
+  auto& queue = it->second.queue;
+  Reply r = queue.front();
+  if (queue.size() > 1)
+    queue.erase(queue.begin());
+  else
+    it->second.front_served = true;
   return r;
 }
 
@@ -180,12 +296,23 @@ void FakeServer::serve() {
 }
 
 void FakeServer::handle(int fd) {
+  Conn conn;
+  conn.fd = fd;
+  if (tls_ != nullptr) {
+    // A client that refuses the certificate ends the handshake; so be it.
+    timeval five{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five, sizeof five);
+    conn.ssl = SSL_new(tls_->ctx);
+    if (conn.ssl == nullptr || SSL_set_fd(conn.ssl, fd) != 1 || SSL_accept(conn.ssl) != 1) {
+      ERR_clear_error();
+      return;
+    }
+  }
   std::string data;
   char buf[65536];
   auto read_more = [&]() {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0) return false;
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (!conn.readable(5000)) return false;
+    const ssize_t n = conn.recv(buf, sizeof buf);
     if (n <= 0) return false;
     data.append(buf, static_cast<std::size_t>(n));
     return true;
@@ -218,7 +345,7 @@ void FakeServer::handle(int fd) {
   std::size_t length = 0;
   if (auto cl = req.header("Content-Length")) length = std::stoul(*cl);
   if (auto expect = req.header("Expect"); expect && lower(*expect) == "100-continue")
-    write_all(fd, "HTTP/1.1 100 Continue\r\n\r\n");
+    conn.write_all("HTTP/1.1 100 Continue\r\n\r\n");
   const std::size_t body_start = end + 4;
   while (data.size() < body_start + length)
     if (!read_more()) break;
@@ -228,20 +355,17 @@ void FakeServer::handle(int fd) {
   for (const auto& step : reply.steps) {
     for (int waited = 0; waited < step.delay_ms && !stop_; waited += 10)
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, step.delay_ms - waited)));
-    if (!write_all(fd, step.bytes)) return;
+    if (!conn.write_all(step.bytes)) return;
   }
   if (reply.hang) {
     // Stay silent until the client gives up or the server stops.
-    while (!stop_) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) return;
-    }
+    while (!stop_)
+      if (conn.readable(100) && conn.recv(buf, sizeof buf) <= 0) return;
     return;
   }
-  ::shutdown(fd, SHUT_WR);
+  conn.shutdown_write();
   // Let the client read everything before the socket is closed.
-  pollfd p{fd, POLLIN, 0};
-  while (::poll(&p, 1, 2000) > 0 && ::recv(fd, buf, sizeof buf, 0) > 0) {
+  while (conn.readable(2000) && conn.recv(buf, sizeof buf) > 0) {
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -17,7 +18,7 @@ namespace bb {
 
 struct Request {
   std::string method;
-  std::string target;  // path and query exactly as sent
+  std::string target;                                        // path and query exactly as sent
   std::vector<std::pair<std::string, std::string>> headers;  // in order
   std::string body;
 
@@ -55,34 +56,52 @@ struct Reply {
 [[nodiscard]] std::string status_text(int status);
 [[nodiscard]] std::string gzip(std::string_view data);
 
+// A freshly made self-signed certificate for 127.0.0.1 and localhost, and
+// its private key, written as PEM files into `dir`.
+struct TlsIdentity {
+  std::filesystem::path cert_pem;
+  std::filesystem::path key_pem;
+};
+[[nodiscard]] TlsIdentity make_self_signed(const std::filesystem::path& dir);
+
+struct TlsContext;
+
 class FakeServer {
  public:
   FakeServer();
+  // The same server speaking HTTPS with this certificate.
+  explicit FakeServer(const TlsIdentity& tls);
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
 
   [[nodiscard]] int port() const { return port_; }
-  // "http://127.0.0.1:PORT"
+  // "http://127.0.0.1:PORT", or "https://..." for a TLS server.
   [[nodiscard]] std::string base_url() const;
 
   // Scripts the answers to `method target` (target matched exactly, query
-  // included). Several calls queue replies; the last one repeats. An
-  // unscripted request gets a 404 JSON answer.
+  // included). Several calls queue replies; the last one repeats until
+  // another is scripted. An unscripted request gets a 404 JSON answer.
   void on(const std::string& method, const std::string& target, Reply reply);
 
   [[nodiscard]] std::vector<Request> requests() const;
 
  private:
+  void start();
   void serve();
   void handle(int fd);
   Reply next_reply(const Request& request);
 
+  TlsContext* tls_ = nullptr;  // owned; null for plain HTTP
   int listen_fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   mutable std::mutex mu_;
-  std::map<std::string, std::vector<Reply>> routes_;
+  struct Route {
+    std::vector<Reply> queue;
+    bool front_served = false;  // the front reply is the repeating last one
+  };
+  std::map<std::string, Route> routes_;
   std::vector<Request> requests_;
   std::thread thread_;
 };
