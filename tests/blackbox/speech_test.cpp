@@ -120,6 +120,12 @@ TEST_F(Speech, AnswerWithoutAudioOrAudioThatCannotBeFetched) {
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.err, "orvik-nimbra: result body was empty\n");
   EXPECT_TRUE(sb.files_in(gallery()).empty());
+
+  sb.env.erase("HOME");  // the save needs the gallery
+  const Result homeless = sb.run({"speech", "hi"});
+  EXPECT_EQ(homeless.status, 1);
+  EXPECT_EQ(homeless.err, "orvik-nimbra: HOME unset\n");
+  EXPECT_EQ(server.requests().size(), 4u);  // posted, but nothing fetched
 }
 
 }  // namespace
