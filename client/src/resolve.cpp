@@ -3,6 +3,7 @@
 #include "nimbra/resolve.hpp"
 
 #include <cstdlib>
+#include <unordered_set>
 
 #include "orvik/config/home.hpp"
 #include "orvik/config/secrets.hpp"
@@ -87,23 +88,26 @@ std::expected<AccountsConfig, std::string> load_accounts() {
 std::optional<std::pair<const Account*, const KeyBinding*>> account_binding(
     const AccountsConfig& config, HostKind kind) {
   const std::string_view label = host_of(kind).binding_label;
-  std::vector<const Account*> candidates;
-  auto seen = [&](const std::string& name) {
-    for (const Account* a : candidates)
-      if (a->name == name) return true;
-    return false;
-  };
+  // Of several accounts sharing a name only the first (or the default) is
+  // considered.
+  const Account* preferred = nullptr;
   if (config.default_)
     for (const Account& account : config.accounts)
       if (account.name == *config.default_) {
-        candidates.push_back(&account);
+        preferred = &account;
         break;
       }
+  std::unordered_set<std::string_view> names;
+  auto match = [&](const Account& account) -> const KeyBinding* {
+    if (!names.insert(account.name).second) return nullptr;
+    for (const KeyBinding& binding : account.keys)
+      if (binding.host == label) return &binding;
+    return nullptr;
+  };
+  if (preferred != nullptr)
+    if (const KeyBinding* binding = match(*preferred)) return std::pair{preferred, binding};
   for (const Account& account : config.accounts)
-    if (!seen(account.name)) candidates.push_back(&account);
-  for (const Account* account : candidates)
-    for (const KeyBinding& binding : account->keys)
-      if (binding.host == label) return std::pair{account, &binding};
+    if (const KeyBinding* binding = match(account)) return std::pair{&account, binding};
   return std::nullopt;
 }
 
