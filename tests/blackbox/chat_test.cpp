@@ -223,6 +223,10 @@ TEST_F(Chat, ArgumentErrorsComeFirstAndSendNothing) {
        {"chat", "hi", "--reasoning-effort", "EXTREME"},
        "unknown reasoning effort \"extreme\" — expected low|medium|high|max|xhigh (qwen3.8 dial: "
        "low|medium|xhigh; GLM-5.3: low|high|max)\n"},
+      {"dotted capital I lower-cases to two characters",
+       {"chat", "hi", "--reasoning-effort", "M\u0130NIMAL"},
+       "unknown reasoning effort \"mi\\u{307}nimal\" — expected low|medium|high|max|xhigh "
+       "(qwen3.8 dial: low|medium|xhigh; GLM-5.3: low|high|max)\n"},
   };
   sb.env.erase("DASHSCOPE_API_KEY");  // the checks come before any key is needed
   for (const auto& c : cases) {

@@ -41,10 +41,24 @@ std::expected<std::optional<std::int32_t>, CommandError> max_tokens_of(Args args
   return number;
 }
 
+// Full lower-casing as far as the effort words can tell: U+0130 (capital I
+// with dot above) is the one character whose full lower case is two
+// characters, "i" and U+0307, so that "MİNIMAL" is not taken for "minimal".
+std::string full_lower(std::string_view value) {
+  constexpr std::string_view DOTTED_CAPITAL_I = "\u0130";
+  std::string lower;
+  for (std::size_t at; (at = value.find(DOTTED_CAPITAL_I)) != std::string_view::npos;) {
+    lower += text::to_lower(value.substr(0, at));
+    lower += "i\u0307";
+    value.remove_prefix(at + DOTTED_CAPITAL_I.size());
+  }
+  return lower + text::to_lower(value);
+}
+
 std::expected<std::optional<std::string_view>, CommandError> reasoning_effort_of(Args args) {
   const std::optional<std::string> value = flag_value(args, "--reasoning-effort");
   if (!value) return std::nullopt;
-  const std::string lower = text::to_lower(*value);
+  const std::string lower = full_lower(*value);
   for (const std::string_view word : REASONING_EFFORTS) {
     if (word == lower) return word;
   }
