@@ -35,6 +35,16 @@ struct ActionsDestroyer {
   void operator()(posix_spawn_file_actions_t* a) const { posix_spawn_file_actions_destroy(a); }
 };
 
+// The pipe must not take the place of a standard descriptor (when this
+// process was started with one closed), or the child's redirections would
+// clobber it. Returns a descriptor above 2, or -1.
+int above_standard(int fd) {
+  if (fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  ::close(fd);
+  return moved;
+}
+
 int millis_left(Clock::time_point deadline) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -105,8 +115,9 @@ std::optional<std::string> run_secrets_command(const std::string& program, std::
   const auto deadline = Clock::now() + limit;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-  Fd read_end(new int(fds[0]));
-  Fd write_end(new int(fds[1]));
+  Fd read_end(new int(above_standard(fds[0])));
+  Fd write_end(new int(above_standard(fds[1])));
+  if (*read_end < 0 || *write_end < 0) return std::nullopt;
   const auto pid = spawn(program, name, *write_end);
   write_end.reset();  // the child holds its own copy; EOF comes when it is done
   if (!pid) return std::nullopt;
