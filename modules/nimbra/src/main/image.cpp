@@ -67,8 +67,7 @@ std::expected<Json, CommandError> prompt_body(Args args, const std::string& mode
       {"size", size}, {"n", 1}, {"prompt_extend", prompt_extend}, {"watermark", false}};
   if (auto extra = add_seed_and_negative(args, parameters); !extra)
     return std::unexpected(extra.error());
-  return Json{
-      {"model", model}, {"input", {{"prompt", prompt}}}, {"parameters", std::move(parameters)}};
+  return request_body(model, Json{{"prompt", prompt}}, std::move(parameters));
 }
 
 // The messages body: the edit pictures as data URLs, then the prompt text.
@@ -79,7 +78,9 @@ std::expected<Json, CommandError> messages_body(Args args, const std::string& mo
   for (const std::string& path : edits) {
     auto url = file_to_data_url(path);
     if (!url) return std::unexpected(url.error());
-    content.push_back(Json{{"image", std::move(*url)}});
+    Json item = Json::object();
+    item["image"] = std::move(*url);  // moved, never copied: it may be 14 MB
+    content.push_back(std::move(item));
   }
   content.push_back(Json{{"text", prompt}});
   Json parameters = {{"prompt_extend", prompt_extend}, {"watermark", false}};
@@ -95,10 +96,14 @@ std::expected<Json, CommandError> messages_body(Args args, const std::string& mo
   }
   if (auto extra = add_seed_and_negative(args, parameters); !extra)
     return std::unexpected(extra.error());
-  Json message = {{"role", "user"}, {"content", std::move(content)}};
-  return Json{{"model", model},
-              {"input", {{"messages", Json::array({std::move(message)})}}},
-              {"parameters", std::move(parameters)}};
+  // Built member by member so that the inlined pictures are moved, not copied.
+  Json message = Json::object();
+  message["role"] = "user";
+  message["content"] = std::move(content);
+  Json input = Json::object();
+  input["messages"] = Json::array();
+  input["messages"].push_back(std::move(message));
+  return request_body(model, std::move(input), std::move(parameters));
 }
 
 }  // namespace

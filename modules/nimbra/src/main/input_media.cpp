@@ -1,6 +1,7 @@
 #include "input_media.hpp"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,6 +130,15 @@ Json json_or_null(const Json& value, std::string_view pointer) {
   return at != nullptr ? *at : Json(nullptr);
 }
 
+Json request_body(std::string_view model, Json input, Json parameters) {
+  Json body = Json::object();
+  body.get_ref<Json::object_t&>().reserve(3);
+  body["model"] = model;
+  body["input"] = std::move(input);
+  body["parameters"] = std::move(parameters);
+  return body;
+}
+
 std::string_view image_mime_type(std::string_view extension) {
   for (const auto& [ext, mime] : MIME_TYPES)
     if (ext == extension) return mime;
@@ -136,6 +146,12 @@ std::string_view image_mime_type(std::string_view extension) {
 }
 
 std::expected<std::string, CommandError> file_to_data_url(const std::string& path) {
+  // A picture, its Base64 text and the request text built from it are large
+  // short-lived blocks. Left to itself glibc raises its mmap threshold when
+  // the first of them is freed and keeps the later ones in a heap it does
+  // not trim; a fixed threshold hands each one back as soon as it is freed.
+  static const bool fixed_threshold = ::mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
+  (void)fixed_threshold;
   auto bytes = read_prefix(path, INPUT_CAP + 1);
   if (!bytes) return std::unexpected(runtime_error("cannot read " + path + ": " + bytes.error()));
   if (bytes->size() > INPUT_CAP)

@@ -26,6 +26,13 @@ inline constexpr std::uintmax_t INPUT_CAP = 10485760;
 [[nodiscard]] nlohmann::ordered_json json_or_null(const nlohmann::ordered_json& value,
                                                   std::string_view pointer);
 
+// {"model","input","parameters"} built without copying its members: an
+// ordered object is a vector, and growing it would deep-copy the inlined
+// pictures already inside.
+[[nodiscard]] nlohmann::ordered_json request_body(std::string_view model,
+                                                  nlohmann::ordered_json input,
+                                                  nlohmann::ordered_json parameters);
+
 // The MIME type for a lower-cased extension, or empty when unknown.
 [[nodiscard]] std::string_view image_mime_type(std::string_view extension);
 

@@ -16,6 +16,13 @@ constexpr std::string_view DEFAULT_MODEL = "wan2.6-t2v";
 constexpr std::string_view DEFAULT_I2V_MODEL = "wan2.6-i2v-flash";
 constexpr long SUBMIT_TIMEOUT_S = 60;
 
+Json frame(const char* type, std::string url) {
+  Json object = Json::object();
+  object["type"] = type;
+  object["url"] = std::move(url);
+  return object;
+}
+
 // A URL passes unchanged; a local file becomes a data URL.
 std::expected<std::string, CommandError> picture_value(const std::string& picture) {
   if (is_http_url(picture)) return picture;
@@ -35,17 +42,19 @@ std::expected<Json, CommandError> video_input(Args args, const std::string& mode
       input["img_url"] = std::move(*first);
       break;
     case ImageInput::Media: {
-      Json media = Json::array({Json{{"type", "first_frame"}, {"url", std::move(*first)}}});
+      Json media = Json::array();
+      media.push_back(frame("first_frame", std::move(*first)));
       if (const auto last = flag_value(args, "--last-frame")) {
         auto closing = picture_value(*last);
         if (!closing) return std::unexpected(closing.error());
-        media.push_back(Json{{"type", "last_frame"}, {"url", std::move(*closing)}});
+        media.push_back(frame("last_frame", std::move(*closing)));
       }
       input["media"] = std::move(media);
       break;
     }
     case ImageInput::ReferenceUrls:
-      input["reference_urls"] = Json::array({std::move(*first)});
+      input["reference_urls"] = Json::array();
+      input["reference_urls"].push_back(std::move(*first));
       break;
     case ImageInput::Keyframes:
       return std::unexpected(usage("model " + model +
@@ -104,8 +113,7 @@ CommandResult video(Args args) {
   if (!input) return std::unexpected(input.error());
   auto parameters = video_parameters(args, model);
   if (!parameters) return std::unexpected(parameters.error());
-  Json body = {
-      {"model", model}, {"input", std::move(*input)}, {"parameters", std::move(*parameters)}};
+  const Json body = request_body(model, std::move(*input), std::move(*parameters));
   const auto answer =
       wire::post(*credential->host, credential->key, credential->source,
                  catalog::endpoint_path((*row)->endpoint), body, true, SUBMIT_TIMEOUT_S);
