@@ -70,6 +70,61 @@ class PartialGuard {
   std::array<struct sigaction, 3> saved_{};
 };
 
+// Writes a body to a file descriptor in large pieces, fewer system calls
+// than one write per received piece. Remembers the first error.
+class BufferedFile {
+ public:
+  explicit BufferedFile(int fd) : fd_(fd) { buffer_.reserve(CAPACITY); }
+  BufferedFile(const BufferedFile&) = delete;
+  BufferedFile& operator=(const BufferedFile&) = delete;
+  ~BufferedFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // False once writing has failed.
+  bool append(std::string_view bytes) {
+    if (error_ != 0) return false;
+    if (buffer_.size() + bytes.size() > CAPACITY && !drain()) return false;
+    if (bytes.size() >= CAPACITY) return write_all(bytes);
+    buffer_.append(bytes);
+    return true;
+  }
+  // Writes what is left and closes; the first error, or 0.
+  int finish() {
+    if (error_ == 0) drain();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && error_ == 0) error_ = errno;
+    return error_;
+  }
+  [[nodiscard]] int error() const { return error_; }
+
+ private:
+  static constexpr std::size_t CAPACITY = 1 << 20;
+
+  bool drain() {
+    const bool ok = write_all(buffer_);
+    buffer_.clear();
+    return ok;
+  }
+  bool write_all(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error_ = errno;
+        return false;
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::string buffer_;
+};
+
 mode_t current_umask() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -90,21 +145,11 @@ std::expected<void, CommandError> save_one(const fs::path& dir, const std::strin
   PartialGuard::track(temp);
   ::fchmod(fd, 0666 & ~current_umask());
 
-  int write_error = 0;
-  const auto sink = [&](std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        write_error = errno;
-        return false;
-      }
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  };
-  const auto fetched = download(url, DOWNLOAD_TIMEOUT_S, sink);
-  if (::close(fd) != 0 && write_error == 0 && fetched) write_error = errno;
+  BufferedFile file(fd);
+  const auto fetched =
+      download(url, DOWNLOAD_TIMEOUT_S, [&](std::string_view bytes) { return file.append(bytes); });
+  int write_error = file.error();  // set when writing stopped the transfer
+  if (write_error == 0 && fetched) write_error = file.finish();
   const auto give_up = [&] {
     ::unlink(temp.c_str());
     PartialGuard::untrack();
