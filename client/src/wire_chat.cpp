@@ -5,6 +5,22 @@
 #include "wire_transport.hpp"
 
 namespace wire {
+namespace transport {
+
+// text::trim, with a shortcut for lines whose ends are plain ASCII (the
+// Unicode-aware trim decodes the whole line).
+std::string_view trim_line(std::string_view s) {
+  const auto ascii_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (!s.empty() && ascii_space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && ascii_space(s.back())) s.remove_suffix(1);
+  if (!s.empty() && (static_cast<unsigned char>(s.front()) >= 0x80 ||
+                     static_cast<unsigned char>(s.back()) >= 0x80))
+    return text::trim(s);
+  return s;
+}
+
+}  // namespace transport
+
 namespace {
 
 std::string chat_url(const Host& host) {
@@ -67,7 +83,7 @@ class StreamReader {
           "reading stream from " + std::string(host_.name) + ": stream did not contain valid UTF-8";
       return false;
     }
-    auto chunk = parse_sse_data(text::trim(line));
+    auto chunk = parse_sse_data(transport::trim_line(line));
     if (!chunk) return true;
     if (chunk->error) {
       failure_ = decode_error(host_, source_, 200, "stream error: " + *chunk->error);
@@ -93,44 +109,7 @@ class StreamReader {
   bool done_ = false;
 };
 
-const Json* member(const Json& value, const char* name) {
-  if (!value.is_object()) return nullptr;
-  const auto it = value.find(name);
-  return it == value.end() ? nullptr : &*it;
-}
-
 }  // namespace
-
-std::optional<SseChunk> parse_sse_data(std::string_view line) {
-  if (!line.starts_with("data:")) return std::nullopt;
-  const std::string_view payload = text::trim(line.substr(5));
-  if (payload == "[DONE]") {
-    SseChunk done;
-    done.done = true;
-    return done;
-  }
-  const Json value = Json::parse(payload, nullptr, false);
-  if (value.is_discarded()) return std::nullopt;
-  SseChunk chunk;
-  if (const Json* error = member(value, "error")) {
-    const Json* message = member(*error, "message");
-    chunk.error = message != nullptr && message->is_string() ? message->get<std::string>()
-                                                             : std::string("stream error");
-    return chunk;
-  }
-  const Json* choices = member(value, "choices");
-  if (choices != nullptr && choices->is_array() && !choices->empty()) {
-    const Json& first = choices->front();
-    const Json* delta = member(first, "delta");
-    const Json* content = delta != nullptr ? member(*delta, "content") : nullptr;
-    if (content != nullptr && content->is_string()) chunk.content = content->get<std::string>();
-    const Json* reason = member(first, "finish_reason");
-    if (reason != nullptr && reason->is_string()) chunk.finish_reason = reason->get<std::string>();
-  }
-  if (const Json* usage = member(value, "usage"); usage != nullptr && !usage->is_null())
-    chunk.usage = *usage;
-  return chunk;
-}
 
 std::expected<Json, std::string> chat_post(const Host& host, std::string_view key,
                                            std::string_view source, const Json& body,

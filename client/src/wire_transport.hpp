@@ -49,6 +49,9 @@ struct HttpOutcome {
 [[nodiscard]] std::expected<Json, std::string> json_call(const Host& host, std::string_view source,
                                                          const HttpRequest& request);
 
+// text::trim, quick for the usual line with plain ASCII ends.
+[[nodiscard]] std::string_view trim_line(std::string_view s);
+
 // The error-answer body reader: at most MAX_ERROR_BODY bytes; an oversized
 // body counts as unreadable.
 class ErrorBody {
