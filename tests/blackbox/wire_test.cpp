@@ -105,6 +105,16 @@ TEST_F(Wire, RedirectsAreFollowedABoundedNumberOfTimesAndOnlyToHttp) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].target, "/api/v1/moved");
 
+  // The key stays with the host it was resolved for.
+  const std::string elsewhere = "http://localhost:" + std::to_string(server.port()) + "/away";
+  server.on("GET", PROBE, Reply::json(307, "{}", {{"Location", elsewhere}}));
+  server.on("GET", "/away", Reply::json(200, "{}"));
+  EXPECT_EQ(probe_outcome(), "reachable (authorized)");
+  const auto moved = server.requests();
+  ASSERT_EQ(moved.size(), 4u);
+  EXPECT_EQ(moved[3].target, "/away");
+  EXPECT_EQ(moved[3].header("Authorization"), std::nullopt);
+
   server.on("GET", PROBE, Reply::json(302, "{}", {{"Location", PROBE}}));
   EXPECT_EQ(probe_outcome(), "UNREACHABLE: transport to intl: Maximum (5) redirects followed");
 
