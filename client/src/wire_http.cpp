@@ -233,6 +233,8 @@ HttpOutcome perform(const HttpRequest& request, const BodyHandler& on_body) {
       .opt(CURLOPT_SSL_VERIFYPEER, 1L)
       .opt(CURLOPT_SSL_VERIFYHOST, 2L)
       .opt(CURLOPT_HTTPHEADER, headers.get())
+      // A proxy's "200 Connection established" is not the answer's status.
+      .opt(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
       .opt(CURLOPT_HEADERFUNCTION, on_header)
       .opt(CURLOPT_HEADERDATA, &t)
       .opt(CURLOPT_WRITEFUNCTION, on_write)

@@ -124,6 +124,17 @@ TEST_F(Wire, RedirectsAreFollowedABoundedNumberOfTimesAndOnlyToHttp) {
             "libcurl");
 }
 
+TEST_F(Wire, ProxyFromTheEnvironment) {
+  // Nothing listens at the host itself; the proxy answers for it.
+  sb.use_server("http://127.0.0.1:9");
+  sb.env["http_proxy"] = server.base_url();
+  server.on("GET", "http://127.0.0.1:9/api/v1/tasks/", Reply::json(200, "{}"));
+  EXPECT_EQ(probe_outcome(), "reachable (authorized)");
+  sb.env["no_proxy"] = "127.0.0.1";
+  EXPECT_TRUE(probe_outcome().starts_with("UNREACHABLE: transport to intl: Failed to connect"));
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
 TEST_F(Wire, KeyThatWouldSplitTheHeaderIsNeverSent) {
   sb.env["DASHSCOPE_API_KEY"] = "sk-a\r\nX-Injected: 1";
   const Result r = sb.run({"status", "--host", "intl"});
