@@ -17,6 +17,8 @@ constexpr std::string_view LOG_TLS = "nimbra::wire::tls";
 constexpr std::string_view LOG_HTTP = "nimbra::wire::http";
 constexpr long MAX_REDIRECTS = 5;
 constexpr std::string_view AUTH_MASK = "Authorization: Bearer [redacted]";
+// Credentials written into a proxy URL are the user's secret too.
+constexpr std::string_view PROXY_AUTH_MASK = "Proxy-Authorization: [redacted]";
 
 struct EasyDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -62,8 +64,8 @@ bool is_tls_text(std::string_view text) {
   return false;
 }
 
-// Header lines at trace, one record per line; the Authorization value is
-// replaced before the text reaches the logger.
+// Header lines at trace, one record per line; credentials are replaced
+// before the text reaches the logger.
 void log_headers(std::string_view block, std::string_view direction) {
   while (!block.empty()) {
     const auto end = block.find('\n');
@@ -74,6 +76,8 @@ void log_headers(std::string_view block, std::string_view direction) {
     std::string record(direction);
     if (iequals_prefix(line, "authorization:"))
       record += AUTH_MASK;
+    else if (iequals_prefix(line, "proxy-authorization:"))
+      record += PROXY_AUTH_MASK;
     else
       record += line;
     logging::log(logging::Level::Trace, LOG_HTTP, record);
