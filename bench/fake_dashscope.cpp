@@ -6,6 +6,8 @@
 //   GET  /blob/<bytes>.<ext>                   that many bytes, streamed
 //   POST /api/v1/services/aigc/multimodal-generation/generation
 //        a synchronous image answer pointing at /blob/1024.png
+//   GET  /api/v1/tasks/<id>                    a SUCCEEDED video task whose
+//        video_url is /blob/<id>, so `task 209715200.mp4` saves 200 MiB
 // Options: --port P (default 0, any free port), --deltas N (default 20000),
 // --interval-us U (pause between deltas, default 0).
 #include <arpa/inet.h>
@@ -146,6 +148,12 @@ void handle(int fd) {
           fd, 200,
           "{\"output\":{\"choices\":[{\"message\":{\"content\":[{\"image\":\"http://127.0.0.1:" +
               std::to_string(g_port) + "/blob/1024.png\"}]}}]}}");
+    } else if (method == "GET" && target.starts_with("/api/v1/tasks/")) {
+      const std::string id = target.substr(14);
+      serve_json(fd, 200,
+                 "{\"output\":{\"task_id\":\"" + id +
+                     "\",\"task_status\":\"SUCCEEDED\",\"video_url\":\"http://127.0.0.1:" +
+                     std::to_string(g_port) + "/blob/" + id + "\"}}");
     } else {
       serve_json(fd, 404, "{\"code\":\"NotFound\",\"message\":\"no such route\"}");
     }
