@@ -30,11 +30,9 @@ std::vector<std::string> positionals(Args args) {
   bool after_marker = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (after_marker) {
-      out.push_back(a);
-    } else if (a == "--") {
+    if (!after_marker && a == "--") {
       after_marker = true;
-    } else if (a.size() < 2 || !a.starts_with("--")) {
+    } else if (after_marker || a.size() < 2 || !a.starts_with("--")) {
       out.push_back(a);
     } else if (is_value_flag(a)) {
       ++i;  // the value goes with its flag, whatever it looks like

@@ -80,6 +80,7 @@ CommandResult status(Args args) {
   }
 
   std::vector<Entry> entries;
+  entries.reserve(reported.size());
   for (const auto* host : reported) entries.push_back(probe(*host, *credentials));
 
   if (json) {
