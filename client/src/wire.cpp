@@ -59,8 +59,9 @@ std::expected<Json, std::string> json_call(const Host& host, std::string_view so
   try {
     return Json::parse(body);
   } catch (const Json::exception& e) {
+    // The reader quotes the bytes it stopped at, which need not be UTF-8.
     return std::unexpected("answer from " + name +
-                           " was not JSON: Failed to read JSON: " + e.what());
+                           " was not JSON: Failed to read JSON: " + text::utf8_lossy(e.what()));
   }
 }
 
