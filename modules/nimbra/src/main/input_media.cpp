@@ -41,13 +41,17 @@ struct Fd {
 };
 
 // At most `limit` bytes of the file, or the system's reason for failing.
+// Only regular files are read: a FIFO or a device could block forever.
 std::expected<std::string, std::string> read_prefix(const std::string& path, std::size_t limit) {
-  const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Non-blocking, so that opening a FIFO without a writer returns at once.
+  const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0) return std::unexpected(errno_text(errno));
   struct stat st {};
-  std::size_t expected_size = 0;
-  if (::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    expected_size = static_cast<std::size_t>(st.st_size);
+  if (::fstat(file.fd, &st) != 0) return std::unexpected(errno_text(errno));
+  if (S_ISDIR(st.st_mode)) return std::unexpected(errno_text(EISDIR));
+  if (!S_ISREG(st.st_mode)) return std::unexpected(std::string("not a regular file"));
+  ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
+  const std::size_t expected_size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
   std::string bytes;
   // One allocation for the usual case; the file may still grow or shrink.
   bytes.resize(std::min(limit, expected_size + 1));
