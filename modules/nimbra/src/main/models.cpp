@@ -95,9 +95,11 @@ CommandResult list_catalog(Args args) {
   }
   std::string listing = "catalog (probed " + std::string(catalog::LIVE_PROBE.date) + ")\n";
   for (const ModelRow* row : rows) listing += row_line(*row) + "\n";
-  listing += "\n" + std::to_string(rows.size()) +
-             " rows. `--live` asks the platform what it serves TODAY (this table is curated and "
-             "can fall behind).\n";
+  listing += '\n';
+  listing += std::to_string(rows.size());
+  listing +=
+      " rows. `--live` asks the platform what it serves TODAY (this table is curated and can "
+      "fall behind).\n";
   out(listing);
   return {};
 }
