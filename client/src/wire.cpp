@@ -38,6 +38,18 @@ std::expected<std::string, std::string> authorization(const Host& host, std::str
   return "Authorization: Bearer " + std::string(key);
 }
 
+std::optional<std::string> failed_exchange(const Host& host, std::string_view source,
+                                           const HttpOutcome& outcome,
+                                           const ErrorBody& error_body) {
+  if (outcome.status == 0)
+    return "transport to " + std::string(host.name) + ": " +
+           outcome.error.value_or("no answer arrived");
+  if (outcome.status >= 400)
+    return decode_error(host, source, static_cast<std::uint16_t>(outcome.status),
+                        error_body.text(outcome.error.has_value()));
+  return std::nullopt;
+}
+
 std::expected<Json, std::string> json_call(const Host& host, std::string_view source,
                                            const HttpRequest& request) {
   std::string body;
@@ -47,13 +59,9 @@ std::expected<Json, std::string> json_call(const Host& host, std::string_view so
     body.append(bytes);
     return true;
   });
+  if (auto failed = failed_exchange(host, source, outcome, error_body))
+    return std::unexpected(std::move(*failed));
   const std::string name(host.name);
-  if (outcome.status == 0)
-    return std::unexpected("transport to " + name + ": " +
-                           outcome.error.value_or("no answer arrived"));
-  if (outcome.status >= 400)
-    return std::unexpected(decode_error(host, source, static_cast<std::uint16_t>(outcome.status),
-                                        error_body.text(outcome.error.has_value())));
   if (outcome.error)
     return std::unexpected("answer from " + name + " was not JSON: " + *outcome.error);
   try {

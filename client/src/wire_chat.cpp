@@ -131,13 +131,9 @@ std::expected<StreamDone, std::string> chat_stream(const Host& host, std::string
     if (status >= 400) return error_body.append(bytes);
     return reader.feed(bytes);
   });
+  if (auto failed = transport::failed_exchange(host, source, outcome, error_body))
+    return std::unexpected(std::move(*failed));
   const std::string name(host.name);
-  if (outcome.status == 0)
-    return std::unexpected("transport to " + name + ": " +
-                           outcome.error.value_or("no answer arrived"));
-  if (outcome.status >= 400)
-    return std::unexpected(decode_error(host, source, static_cast<std::uint16_t>(outcome.status),
-                                        error_body.text(outcome.error.has_value())));
   if (reader.failure()) return std::unexpected(*reader.failure());
   if (reader.ended()) return reader.result();
   if (outcome.error) return std::unexpected("reading stream from " + name + ": " + *outcome.error);

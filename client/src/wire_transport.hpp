@@ -66,4 +66,11 @@ class ErrorBody {
   bool too_large_ = false;
 };
 
+// The message of an exchange that got no answer or an error answer (the
+// transport and error-answer rules every authenticated call shares), or
+// nothing when a status below 400 arrived.
+[[nodiscard]] std::optional<std::string> failed_exchange(const Host& host, std::string_view source,
+                                                         const HttpOutcome& outcome,
+                                                         const ErrorBody& error_body);
+
 }  // namespace wire::transport
