@@ -416,6 +416,43 @@ TEST(Faults, Post) { try_every_fault(Kind::Post); }
 TEST(Faults, StreamedChat) { try_every_fault(Kind::Stream); }
 TEST(Faults, Download) { try_every_fault(Kind::Download); }
 
+// Interrupted while a picture arrives: the hidden temporary file goes with
+// the process, and the process still dies of the signal it got.
+TEST(Faults, InterruptedDownloadLeavesNothing) {
+  const CallKind download = call_kinds()[3];
+  for (const char* signal : {"INT", "TERM", "HUP"}) {
+    SCOPED_TRACE(signal);
+    World w(download);
+    w.server.on("POST", SPEECH,
+                Reply::json(200, R"({"output":{"choices":[{"message":{"content":[{"image":")" +
+                                     w.file_url + R"("}]}}]}})"));
+    // Half the picture, then a long pause before the rest.
+    w.server.on(
+        "GET", FILE_PATH,
+        Reply::raw("HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n" + std::string(1000000, 'p'))
+            .then(std::string(1000000, 'q'), 20000));
+    // Waits until the temporary file exists, then interrupts the program
+    // (a background job of a shell would otherwise ignore SIGINT).
+    const std::string script =
+        "env --default-signal \"$@\" & pid=$!\n"
+        "until ls -A \"$0\" 2>/dev/null | grep -q part; do sleep 0.05; done\n"
+        "kill -" +
+        std::string(signal) +
+        " $pid\n"
+        "wait $pid\n"
+        "echo \"status $?\"\n";
+    std::vector<std::string> args = {"-c", script, w.gallery().string(), nimbra_binary()};
+    args.insert(args.end(), download.args.begin(), download.args.end());
+    const Result r = w.sb.run_program("/bin/sh", args, 30);
+    EXPECT_EQ(r.out, "status " +
+                         std::to_string(128 + (signal[0] == 'I'   ? 2
+                                               : signal[0] == 'T' ? 15
+                                                                  : 1)) +
+                         "\n");
+    EXPECT_EQ(w.gallery_entries(), std::vector<std::string>{});
+  }
+}
+
 // The one timed check: the status probe has the shortest deadline (15 s),
 // and a host that accepts the connection and never answers must not hold
 // the command much longer than that.
