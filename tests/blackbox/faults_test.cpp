@@ -23,7 +23,8 @@ namespace {
 
 constexpr const char* KEY = "sk-faults-9f8e7d";
 constexpr const char* TASK = "/api/v1/tasks/t-1";
-constexpr const char* SPEECH = "/api/v1/services/aigc/multimodal-generation/generation";
+// Speech and the synchronous image lane share this path.
+constexpr const char* SYNC = "/api/v1/services/aigc/multimodal-generation/generation";
 constexpr const char* CHAT = "/compatible-mode/v1/chat/completions";
 constexpr const char* FILE_PATH = "/files/f.png";
 
@@ -123,7 +124,7 @@ std::vector<CallKind> call_kinds() {
        "POST",
        {"speech", "hi"},
        "POST",
-       SPEECH,
+       SYNC,
        "application/json",
        speech,
        speech.substr(0, 20),
@@ -349,7 +350,7 @@ void try_fault(const CallKind& kind, const Fault& fault, const std::string& gzip
     w.server.on("GET", "/files/a.wav", Reply::text(200, "audio/wav", "RIFF-audio"));
   }
   if (kind.kind == Kind::Download) {
-    w.server.on("POST", SPEECH,
+    w.server.on("POST", SYNC,
                 Reply::json(200, R"({"output":{"choices":[{"message":{"content":[{"image":")" +
                                      w.file_url + R"("}]}}]}})"));
   }
@@ -423,7 +424,7 @@ TEST(Faults, InterruptedDownloadLeavesNothing) {
   for (const char* signal : {"INT", "TERM", "HUP"}) {
     SCOPED_TRACE(signal);
     World w(download);
-    w.server.on("POST", SPEECH,
+    w.server.on("POST", SYNC,
                 Reply::json(200, R"({"output":{"choices":[{"message":{"content":[{"image":")" +
                                      w.file_url + R"("}]}}]}})"));
     // Half the picture, then a long pause before the rest.

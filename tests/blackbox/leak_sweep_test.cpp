@@ -139,7 +139,7 @@ class LeakSweep : public ::testing::Test {
         url = streaming_error.base_url();
         break;
       case Base::ClearText:
-        url = "http://example.com";
+        url = "http://cleartext.invalid";  // never resolves
         break;
     }
     sb.use_server(url);
