@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include "nimbra/resolve.hpp"
-#include "orvik/text.hpp"
 
 namespace resolve {
 namespace {
@@ -133,8 +132,9 @@ class Reader {
     return number("floating point `" + raw + "`");
   }
   bool string(std::string& value) {
-    const std::string shown = "string " + text::quoted_literal(value);
-    return scalar(std::move(value), shown, false, *reached_);
+    // The text itself is never echoed: a string in the wrong place may be a
+    // key pasted where a name belongs.
+    return scalar(std::move(value), "string", false, *reached_);
   }
   bool binary(nlohmann::json::binary_t&) { return fail("unexpected binary value", *reached_); }
   bool start_object(std::size_t) { return open(false); }
