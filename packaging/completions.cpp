@@ -141,7 +141,8 @@ _orvik_nimbra() {
               command_words().c_str(), hosts_words().c_str(), std::string(KINDS).c_str(),
               voices_words().c_str(), std::string(EFFORTS).c_str(), sizes_words().c_str());
   for (const auto& c : COMMAND_FLAGS)
-    std::printf("    %s) flags='%s' ;;\n", std::string(c.word).c_str(), std::string(c.flags).c_str());
+    std::printf("    %s) flags='%s' ;;\n", std::string(c.word).c_str(),
+                std::string(c.flags).c_str());
   std::printf(R"(  esac
   if [[ $cur == -* ]]; then
     _orvik_nimbra_reply "$flags" "$cur"
@@ -176,10 +177,14 @@ void zsh() {
   std::printf("    --voice) compadd -- %s; return ;;\n", voices_words().c_str());
   std::printf("    --reasoning-effort) compadd -- %s; return ;;\n", std::string(EFFORTS).c_str());
   std::printf("    --edit|--image|--last-frame) _files; return ;;\n");
-  std::printf("    --size|--n|--seed|--system|--max-tokens|--negative|--duration|--resolution|--ratio|--language|--instructions) return ;;\n");
+  std::printf(
+      "    "
+      "--size|--n|--seed|--system|--max-tokens|--negative|--duration|--resolution|--ratio|--"
+      "language|--instructions) return ;;\n");
   std::printf("  esac\n  case $cmd in\n");
   for (const auto& c : COMMAND_FLAGS)
-    std::printf("    %s) compadd -- %s ;;\n", std::string(c.word).c_str(), std::string(c.flags).c_str());
+    std::printf("    %s) compadd -- %s ;;\n", std::string(c.word).c_str(),
+                std::string(c.flags).c_str());
   std::printf("  esac\n}\n_orvik_nimbra \"$@\"\n");
 }
 
@@ -189,8 +194,7 @@ void fish() {
   for (const char* prog : {"orvik-nimbra", "orvik"}) {
     const bool launcher = std::string_view(prog) == "orvik";
     const std::string in_nimbra = launcher ? "__fish_seen_subcommand_from nimbra; and " : "";
-    if (launcher)
-      std::printf("complete -c orvik -f -n '__fish_use_subcommand' -a nimbra\n");
+    if (launcher) std::printf("complete -c orvik -f -n '__fish_use_subcommand' -a nimbra\n");
     std::printf("complete -c %s -f -n '%snot __fish_seen_subcommand_from %s' -a '%s'\n", prog,
                 in_nimbra.c_str(), cmds.c_str(), cmds.c_str());
     for (const auto& c : COMMAND_FLAGS) {
@@ -230,9 +234,12 @@ void fish() {
 
 int main(int argc, char** argv) {
   const std::string_view shell = argc > 1 ? argv[1] : "";
-  if (shell == "bash") bash();
-  else if (shell == "zsh") zsh();
-  else if (shell == "fish") fish();
+  if (shell == "bash")
+    bash();
+  else if (shell == "zsh")
+    zsh();
+  else if (shell == "fish")
+    fish();
   else {
     std::fprintf(stderr, "usage: nimbra-completions bash|zsh|fish\n");
     return 2;

@@ -12,8 +12,8 @@ Logger* g_logger = nullptr;
 // Nothing passes until a logger is installed and the threshold raised.
 Level g_max = Level::Off;
 
-constexpr std::array<std::string_view, 6> NAMES = {"OFF", "ERROR", "WARN", "INFO", "DEBUG",
-                                                   "TRACE"};
+constexpr std::array<std::string_view, 6> NAMES = {"OFF",  "ERROR", "WARN",
+                                                   "INFO", "DEBUG", "TRACE"};
 
 }  // namespace
 

@@ -9,8 +9,8 @@ namespace text {
 namespace {
 
 struct Decoded {
-  char32_t cp;     // U+FFFD for an ill-formed subpart
-  std::size_t len; // bytes consumed, at least 1
+  char32_t cp;      // U+FFFD for an ill-formed subpart
+  std::size_t len;  // bytes consumed, at least 1
   bool ok;
 };
 
@@ -60,8 +60,7 @@ bool is_space(char32_t cp) {
   if ((cp >= 0x09 && cp <= 0x0D) || cp == 0x85) return true;
   if (cp < 0x80) return cp == 0x20;
   const auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
-  return cat == UTF8PROC_CATEGORY_ZS || cat == UTF8PROC_CATEGORY_ZL ||
-         cat == UTF8PROC_CATEGORY_ZP;
+  return cat == UTF8PROC_CATEGORY_ZS || cat == UTF8PROC_CATEGORY_ZL || cat == UTF8PROC_CATEGORY_ZP;
 }
 
 bool needs_unicode_escape(char32_t cp) {
@@ -142,7 +141,8 @@ std::string to_lower(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     const auto d = decode(s, i);
     if (d.ok)
-      append_utf8(out, static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(d.cp))));
+      append_utf8(out,
+                  static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(d.cp))));
     else
       out.append(s.substr(i, d.len));
     i += d.len;
@@ -161,21 +161,32 @@ std::string quoted_literal(std::string_view s) {
       continue;
     }
     switch (d.cp) {
-      case U'"': out += "\\\""; continue;
-      case U'\\': out += "\\\\"; continue;
-      case U'\0': out += "\\0"; continue;
-      case U'\t': out += "\\t"; continue;
-      case U'\r': out += "\\r"; continue;
-      case U'\n': out += "\\n"; continue;
-      default: break;
+      case U'"':
+        out += "\\\"";
+        continue;
+      case U'\\':
+        out += "\\\\";
+        continue;
+      case U'\0':
+        out += "\\0";
+        continue;
+      case U'\t':
+        out += "\\t";
+        continue;
+      case U'\r':
+        out += "\\r";
+        continue;
+      case U'\n':
+        out += "\\n";
+        continue;
+      default:
+        break;
     }
-    if (needs_unicode_escape(d.cp))
-    {
+    if (needs_unicode_escape(d.cp)) {
       char buf[16];
       std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(d.cp));
       out += buf;
-    }
-    else
+    } else
       out.append(piece);
   }
   out += '"';

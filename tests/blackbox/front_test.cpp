@@ -20,10 +20,12 @@ TEST(Front, HelpWordsAllPrintTheHelpText) {
   const Result no_args = sb.run({});
   EXPECT_EQ(no_args.status, 0);
   EXPECT_EQ(no_args.err, "");
-  ASSERT_TRUE(no_args.out.starts_with("orvik nimbra — DashScope on YOUR key (no gateway, no fallback)\n\n  accounts"));
+  ASSERT_TRUE(no_args.out.starts_with(
+      "orvik nimbra — DashScope on YOUR key (no gateway, no fallback)\n\n  accounts"));
   ASSERT_TRUE(no_args.out.ends_with("(same intl host, a separate\nbilling wallet).\n"));
-  EXPECT_NE(no_args.out.find("pay-as-you-go key (sk-…) belongs to dashscope-intl.aliyuncs.com, a\n"
-                             "token-plan key (sk-sp-…) to token-plan.ap-southeast-1.maas.aliyuncs.com —\n"),
+  EXPECT_NE(no_args.out.find(
+                "pay-as-you-go key (sk-…) belongs to dashscope-intl.aliyuncs.com, a\n"
+                "token-plan key (sk-sp-…) to token-plan.ap-southeast-1.maas.aliyuncs.com —\n"),
             std::string::npos);
   EXPECT_EQ(std::count(no_args.out.begin(), no_args.out.end(), '\n'), 41);
   for (const std::vector<std::string>& args :
@@ -71,10 +73,12 @@ TEST(Front, ArgumentThatIsNotUtf8IsAnOrderlyRuntimeError) {
 TEST(Front, ClosedStandardOutputIsAnOrderlyRuntimeError) {
   Sandbox sb;
   // The shell closes the program's standard output before it writes.
-  const Result r = sb.run_program("/bin/sh", {"-c", "\"$0\" --help >&-; echo \"status $?\"", nimbra_binary()});
+  const Result r =
+      sb.run_program("/bin/sh", {"-c", "\"$0\" --help >&-; echo \"status $?\"", nimbra_binary()});
   EXPECT_EQ(r.out, "status 1\n");
   EXPECT_EQ(r.err, "orvik-nimbra: cannot write standard output: Bad file descriptor\n");
-  const Result piped = sb.run_program("/bin/sh", {"-c", "\"$0\" --help | head -c 0; exit 0", nimbra_binary()});
+  const Result piped =
+      sb.run_program("/bin/sh", {"-c", "\"$0\" --help | head -c 0; exit 0", nimbra_binary()});
   EXPECT_EQ(piped.status, 0);
 }
 
@@ -86,10 +90,11 @@ TEST(Front, EnvFileVariablesReachTheProgram) {
   sb.write("keys.env", "# keys\r\nexport ORVIK_NIMBRA_ASIA_BASE_URL=ftp://x\r\nBAD LINE\r\n");
   const Result r = sb.run({"gallery"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "orvik-nimbra: ORVIK_NIMBRA_ASIA_BASE_URL is \"ftp://x\" — expected https://HOST[:PORT] "
-            "with no path or trailing slash, or http:// for a loopback host (127.0.0.1, localhost, "
-            "[::1])\n");
+  EXPECT_EQ(
+      r.err,
+      "orvik-nimbra: ORVIK_NIMBRA_ASIA_BASE_URL is \"ftp://x\" — expected https://HOST[:PORT] "
+      "with no path or trailing slash, or http:// for a loopback host (127.0.0.1, localhost, "
+      "[::1])\n");
 }
 
 TEST(Front, EnvFileNeverOverridesTheEnvironment) {

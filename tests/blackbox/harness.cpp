@@ -32,9 +32,11 @@ Sandbox::Sandbox() {
 Sandbox::~Sandbox() {
   std::error_code ec;
   // Make read-only test directories removable again.
-  for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+  for (auto it = fs::recursive_directory_iterator(
+           root_, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(root_, ec);
@@ -64,9 +66,12 @@ Result Sandbox::run(const std::vector<std::string>& args, int timeout_s) const {
   // NIMBRA_VALGRIND=1 runs every invocation under memcheck; an error or a
   // leak makes it exit 99, which no test expects.
   if (const char* v = std::getenv("NIMBRA_VALGRIND"); v != nullptr && std::string_view(v) == "1") {
-    std::vector<std::string> wrapped = {"--quiet", "--error-exitcode=99", "--leak-check=full",
+    std::vector<std::string> wrapped = {"--quiet",
+                                        "--error-exitcode=99",
+                                        "--leak-check=full",
                                         "--errors-for-leak-kinds=definite,indirect",
-                                        "--show-leak-kinds=definite,indirect", nimbra_binary()};
+                                        "--show-leak-kinds=definite,indirect",
+                                        nimbra_binary()};
     wrapped.insert(wrapped.end(), args.begin(), args.end());
     return run_program("/usr/bin/valgrind", wrapped, timeout_s * 4);
   }
@@ -110,12 +115,16 @@ Result Sandbox::run_program(const std::string& program, const std::vector<std::s
   int open_fds = 2;
   bool killed = false;
   while (open_fds > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
     if (left <= 0 && !killed) {
       ::kill(pid, SIGKILL);
       killed = true;
     }
-    if (::poll(fds, 2, left > 0 ? static_cast<int>(std::min<long long>(left, 1000)) : 100) < 0 && errno != EINTR) break;
+    if (::poll(fds, 2, left > 0 ? static_cast<int>(std::min<long long>(left, 1000)) : 100) < 0 &&
+        errno != EINTR)
+      break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       char buf[65536];

@@ -27,18 +27,35 @@ TEST(Packaging, ManPageNamesEveryFlagOfTheHelpText) {
   man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
   std::set<std::string> flags;
   const std::regex flag(R"(--[a-z][a-z-]*)");
-  for (auto it = std::sregex_iterator(help.begin(), help.end(), flag); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(help.begin(), help.end(), flag); it != std::sregex_iterator();
+       ++it)
     flags.insert(it->str());
   EXPECT_GE(flags.size(), 25u);
   for (const auto& f : flags) {
     SCOPED_TRACE(f);
     EXPECT_TRUE(std::regex_search(man, std::regex(f + R"((?![a-z-]))")));
   }
-  for (const char* word : {"accounts", "status", "models", "chat", "image", "video", "speech", "task",
-                           "gallery", "ORVIK_NIMBRA_INTL_BASE_URL", "ORVIK_NIMBRA_ASIA_BASE_URL",
-                           "SSL_CERT_FILE", "https_proxy", "ORVIK_NIMBRA_LOG", "ORVIK_LOG",
-                           "DASHSCOPE_API_KEY", "alicloud-accounts.json", "secrets.json",
-                           "Pictures/generated", "EXIT STATUS", "EXAMPLES"}) {
+  for (const char* word : {"accounts",
+                           "status",
+                           "models",
+                           "chat",
+                           "image",
+                           "video",
+                           "speech",
+                           "task",
+                           "gallery",
+                           "ORVIK_NIMBRA_INTL_BASE_URL",
+                           "ORVIK_NIMBRA_ASIA_BASE_URL",
+                           "SSL_CERT_FILE",
+                           "https_proxy",
+                           "ORVIK_NIMBRA_LOG",
+                           "ORVIK_LOG",
+                           "DASHSCOPE_API_KEY",
+                           "alicloud-accounts.json",
+                           "secrets.json",
+                           "Pictures/generated",
+                           "EXIT STATUS",
+                           "EXAMPLES"}) {
     SCOPED_TRACE(word);
     EXPECT_NE(man.find(word), std::string::npos);
   }
@@ -48,7 +65,8 @@ TEST(Packaging, ManPagesRenderWithoutWarnings) {
   Sandbox sb;
   for (const char* page : {"orvik-nimbra.1", "orvik.1"}) {
     SCOPED_TRACE(page);
-    const Result r = sb.run_program("/usr/bin/groff", {"-man", "-Tutf8", "-ww", "-z", std::string(NIMBRA_MAN_DIR) + "/" + page});
+    const Result r = sb.run_program("/usr/bin/groff", {"-man", "-Tutf8", "-ww", "-z",
+                                                       std::string(NIMBRA_MAN_DIR) + "/" + page});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
   }
@@ -58,9 +76,10 @@ TEST(Packaging, ManPagesRenderWithoutWarnings) {
 // being completed, and returns the candidates.
 std::vector<std::string> complete(const Sandbox& sb, const std::string& line) {
   const std::string script = std::string(NIMBRA_COMPLETIONS_DIR) + "/orvik-nimbra.bash";
-  const std::string code = "source '" + script + "'; read -ra COMP_WORDS <<< \"$0\"; " +
-                           "[[ $0 == *' ' ]] && COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); " +
-                           "_orvik_nimbra; printf '%s\\n' \"${COMPREPLY[@]}\"";
+  const std::string code =
+      "source '" + script + "'; read -ra COMP_WORDS <<< \"$0\"; " +
+      "[[ $0 == *' ' ]] && COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); " +
+      "_orvik_nimbra; printf '%s\\n' \"${COMPREPLY[@]}\"";
   const Result r = sb.run_program("/bin/bash", {"-c", code, line});
   EXPECT_EQ(r.status, 0) << r.err;
   auto out = lines_of(r.out);
@@ -78,9 +97,10 @@ TEST(Packaging, BashCompletesWordsFlagsAndModels) {
       {"orvik nimbra ch", {"chat"}},
       {"orvik-nimbra s", {"status", "speech"}},
       {"orvik nim", {"nimbra"}},
-      {"orvik nimbra image --model qwen-image-", {"qwen-image-3.0-pro", "qwen-image-3.0", "qwen-image-2.0-pro",
-                                                   "qwen-image-2.0", "qwen-image-max", "qwen-image-plus",
-                                                   "qwen-image-edit-max", "qwen-image-edit-plus", "qwen-image-edit"}},
+      {"orvik nimbra image --model qwen-image-",
+       {"qwen-image-3.0-pro", "qwen-image-3.0", "qwen-image-2.0-pro", "qwen-image-2.0",
+        "qwen-image-max", "qwen-image-plus", "qwen-image-edit-max", "qwen-image-edit-plus",
+        "qwen-image-edit"}},
       {"orvik nimbra chat --model ZH", {"ZHIPU/GLM-5.3"}},
       {"orvik nimbra video --model wan2.7", {"wan2.7-t2v", "wan2.7-i2v"}},
       {"orvik nimbra speech --voice K", {"Kai", "Katerina"}},

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "args.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -51,7 +51,8 @@ TEST(Args, IntegerParsing) {
   EXPECT_EQ(parse_int32("2147483647"), 2147483647);
   EXPECT_EQ(parse_int32("-2147483648"), -2147483648LL);
   EXPECT_EQ(parse_int64("-9223372036854775808"), INT64_MIN);
-  for (const char* bad : {"2147483648", "", "+", "-", " 1", "1 ", "1_000", "1e3", "++1", "0x10", "١"}) {
+  for (const char* bad :
+       {"2147483648", "", "+", "-", " 1", "1 ", "1_000", "1e3", "++1", "0x10", "١"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(parse_int32(bad), std::nullopt);
   }
@@ -59,11 +60,13 @@ TEST(Args, IntegerParsing) {
 }
 
 TEST(Args, IntegerFlagMessages) {
-  EXPECT_EQ(int32_flag(V{"--n", "three"}, "--n").error().message, "--n needs an integer, got \"three\"");
+  EXPECT_EQ(int32_flag(V{"--n", "three"}, "--n").error().message,
+            "--n needs an integer, got \"three\"");
   EXPECT_EQ(int32_flag(V{"--duration", "-5"}, "--duration").value(), -5);
   EXPECT_EQ(int32_flag(V{"--n", "--json"}, "--n").value(), std::nullopt);
   EXPECT_EQ(int32_flag(V{"--n", "1\n\"2"}, "--n").error().kind, CommandError::Kind::Usage);
-  EXPECT_EQ(int32_flag(V{"--n", "1\n\"2"}, "--n").error().message, "--n needs an integer, got \"1\\n\\\"2\"");
+  EXPECT_EQ(int32_flag(V{"--n", "1\n\"2"}, "--n").error().message,
+            "--n needs an integer, got \"1\\n\\\"2\"");
 }
 
 TEST(Args, SeedValue) {
@@ -72,7 +75,8 @@ TEST(Args, SeedValue) {
   EXPECT_EQ(seed_value(V{}).value(), std::nullopt);
   for (const char* out_of_range : {"2147483648", "-1"}) {
     SCOPED_TRACE(out_of_range);
-    EXPECT_EQ(seed_value(V{"--seed", out_of_range}).error().message, "--seed must be in [0, 2147483647]");
+    EXPECT_EQ(seed_value(V{"--seed", out_of_range}).error().message,
+              "--seed must be in [0, 2147483647]");
   }
   EXPECT_EQ(seed_value(V{"--seed", "12345678901234567890"}).error().message,
             "--seed needs an integer, got \"12345678901234567890\"");

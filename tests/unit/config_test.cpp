@@ -24,12 +24,19 @@ class EnvGuard {
  public:
   void set(const char* name, const char* value) {
     save(name);
-    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
   }
   ~EnvGuard() {
     for (auto& [name, value] : saved_)
-      if (value) ::setenv(name.c_str(), value->c_str(), 1); else ::unsetenv(name.c_str());
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
   }
+
  private:
   void save(const char* name) {
     const char* v = std::getenv(name);
@@ -91,9 +98,9 @@ TEST(Secrets, EnvFileSyntax) {
       "exportF=1\n"
       "  export   G=g  \r\n"
       "H=last");
-  const EnvPairs want = {{"A", "b"},  {"B", "b=c"}, {"C", " b"},     {"D", "\"q\""},
-                         {"E", ""},   {"1X", "a"},  {"_", "a"},      {"A", "second"},
-                         {"exportF", "1"}, {"G", "g"}, {"H", "last"}};
+  const EnvPairs want = {{"A", "b"},       {"B", "b=c"}, {"C", " b"},  {"D", "\"q\""},
+                         {"E", ""},        {"1X", "a"},  {"_", "a"},   {"A", "second"},
+                         {"exportF", "1"}, {"G", "g"},   {"H", "last"}};
   EXPECT_EQ(got, want);
   EXPECT_EQ(parse_env_file("K=v\r\nL=w\r\n"), parse_env_file("K=v\nL=w\n"));
 }

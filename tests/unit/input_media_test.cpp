@@ -106,7 +106,9 @@ TEST_F(InputMedia, CapIsInclusiveAndAHugeFileIsRefusedWithoutLoadingIt) {
   const auto url = file_to_data_url("exact.png");
   ASSERT_TRUE(url.has_value());
   EXPECT_EQ(url->size(), std::string("data:image/png;base64,").size() + 4 * ((INPUT_CAP + 2) / 3));
-  EXPECT_TRUE(url->ends_with("AAAA" "AA=="));
+  EXPECT_TRUE(
+      url->ends_with("AAAA"
+                     "AA=="));
 
   // 64 GiB: loading it whole would exhaust memory long before the check.
   sparse("huge.png", off_t{64} << 30);

@@ -11,7 +11,13 @@
 namespace catalog {
 
 enum class ModelKind { Chat, Image, Video, Speech };
-enum class Endpoint { MultimodalGeneration, Text2Image, ImageGeneration, VideoSynthesis, ChatCompletions };
+enum class Endpoint {
+  MultimodalGeneration,
+  Text2Image,
+  ImageGeneration,
+  VideoSynthesis,
+  ChatCompletions
+};
 enum class ImageInput { ImgUrl, Media, ReferenceUrls, Keyframes };
 
 struct ModelRow {
@@ -25,21 +31,30 @@ struct ModelRow {
 
 [[nodiscard]] constexpr std::string_view kind_name(ModelKind kind) {
   switch (kind) {
-    case ModelKind::Chat: return "chat";
-    case ModelKind::Image: return "image";
-    case ModelKind::Video: return "video";
-    case ModelKind::Speech: return "speech";
+    case ModelKind::Chat:
+      return "chat";
+    case ModelKind::Image:
+      return "image";
+    case ModelKind::Video:
+      return "video";
+    case ModelKind::Speech:
+      return "speech";
   }
   return "";
 }
 
 [[nodiscard]] constexpr std::string_view endpoint_path(Endpoint endpoint) {
   switch (endpoint) {
-    case Endpoint::MultimodalGeneration: return "/services/aigc/multimodal-generation/generation";
-    case Endpoint::Text2Image: return "/services/aigc/text2image/image-synthesis";
-    case Endpoint::ImageGeneration: return "/services/aigc/image-generation/generation";
-    case Endpoint::VideoSynthesis: return "/services/aigc/video-generation/video-synthesis";
-    case Endpoint::ChatCompletions: return "/chat/completions";
+    case Endpoint::MultimodalGeneration:
+      return "/services/aigc/multimodal-generation/generation";
+    case Endpoint::Text2Image:
+      return "/services/aigc/text2image/image-synthesis";
+    case Endpoint::ImageGeneration:
+      return "/services/aigc/image-generation/generation";
+    case Endpoint::VideoSynthesis:
+      return "/services/aigc/video-generation/video-synthesis";
+    case Endpoint::ChatCompletions:
+      return "/chat/completions";
   }
   return "";
 }

@@ -11,13 +11,30 @@ namespace {
 
 // The flags that take the next argument as their value.
 constexpr std::array<std::string_view, 19> VALUE_FLAGS = {
-    "--n",        "--size",     "--edit",          "--seed",         "--host",
-    "--kind",     "--model",    "--image",         "--last-frame",   "--ratio",
-    "--voice",    "--system",   "--negative",      "--duration",     "--language",
-    "--resolution", "--max-tokens", "--instructions", "--reasoning-effort",
+    "--n",
+    "--size",
+    "--edit",
+    "--seed",
+    "--host",
+    "--kind",
+    "--model",
+    "--image",
+    "--last-frame",
+    "--ratio",
+    "--voice",
+    "--system",
+    "--negative",
+    "--duration",
+    "--language",
+    "--resolution",
+    "--max-tokens",
+    "--instructions",
+    "--reasoning-effort",
 };
 
-bool is_value_flag(std::string_view a) { return std::ranges::find(VALUE_FLAGS, a) != VALUE_FLAGS.end(); }
+bool is_value_flag(std::string_view a) {
+  return std::ranges::find(VALUE_FLAGS, a) != VALUE_FLAGS.end();
+}
 
 // A value is acceptable unless it is a flag: at least two characters
 // beginning with "--".
@@ -41,7 +58,9 @@ std::vector<std::string> positionals(Args args) {
   return out;
 }
 
-bool has_switch(Args args, std::string_view name) { return std::ranges::find(args, name) != args.end(); }
+bool has_switch(Args args, std::string_view name) {
+  return std::ranges::find(args, name) != args.end();
+}
 
 std::optional<std::string> flag_value(Args args, std::string_view name) {
   const auto it = std::ranges::find(args, name);
@@ -84,16 +103,20 @@ std::optional<std::int64_t> parse_int64(std::string_view v) {
 
 std::optional<std::int32_t> parse_int32(std::string_view v) {
   const auto n = parse_int64(v);
-  if (!n || *n < std::numeric_limits<std::int32_t>::min() || *n > std::numeric_limits<std::int32_t>::max())
+  if (!n || *n < std::numeric_limits<std::int32_t>::min() ||
+      *n > std::numeric_limits<std::int32_t>::max())
     return std::nullopt;
   return static_cast<std::int32_t>(*n);
 }
 
-std::expected<std::optional<std::int32_t>, CommandError> int32_flag(Args args, std::string_view flag) {
+std::expected<std::optional<std::int32_t>, CommandError> int32_flag(Args args,
+                                                                    std::string_view flag) {
   const auto value = flag_value(args, flag);
   if (!value) return std::optional<std::int32_t>{};
   const auto n = parse_int32(*value);
-  if (!n) return std::unexpected(usage(std::string(flag) + " needs an integer, got " + text::quoted_literal(*value)));
+  if (!n)
+    return std::unexpected(
+        usage(std::string(flag) + " needs an integer, got " + text::quoted_literal(*value)));
   return n;
 }
 
@@ -101,7 +124,8 @@ std::expected<std::optional<std::int64_t>, CommandError> seed_value(Args args) {
   const auto value = flag_value(args, "--seed");
   if (!value) return std::optional<std::int64_t>{};
   const auto n = parse_int64(*value);
-  if (!n) return std::unexpected(usage("--seed needs an integer, got " + text::quoted_literal(*value)));
+  if (!n)
+    return std::unexpected(usage("--seed needs an integer, got " + text::quoted_literal(*value)));
   if (*n < 0 || *n > 2147483647) return std::unexpected(usage("--seed must be in [0, 2147483647]"));
   return n;
 }

@@ -50,7 +50,8 @@ const std::string_view HELP_TEXT =
     "billing wallet).";
 
 const std::string_view DESCRIPTION =
-    "nimbra — BYO-key DashScope: chat + image/video/speech + async tasks on your own key (your key, "
+    "nimbra — BYO-key DashScope: chat + image/video/speech + async tasks on your own key (your "
+    "key, "
     "your bill)";
 
 namespace {

@@ -52,7 +52,9 @@ void print_error(const CommandError& error) {
   std::fflush(stderr);
 }
 
-int exit_status(const CommandError& error) { return error.kind == CommandError::Kind::Usage ? 2 : 1; }
+int exit_status(const CommandError& error) {
+  return error.kind == CommandError::Kind::Usage ? 2 : 1;
+}
 
 }  // namespace
 
@@ -71,8 +73,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg(argv[i]);
     if (!text::is_valid_utf8(arg)) {
-      print_error(runtime_error("argument " + std::to_string(i) + " is not valid UTF-8: " +
-                                text::quoted_literal(arg)));
+      print_error(runtime_error("argument " + std::to_string(i) +
+                                " is not valid UTF-8: " + text::quoted_literal(arg)));
       return 1;
     }
     args.push_back(std::move(arg));
