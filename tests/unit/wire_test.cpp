@@ -203,6 +203,14 @@ TEST(WireParseSse, DataLinesBecomeChunks) {
        {},
        "stream error",
        false},
+      {"a repeated member keeps its last value",
+       R"(data: {"choices":[{"delta":{"content":"a","content":"b"},"finish_reason":"x","finish_reason":null}],"usage":{"t":1},"usage":{"t":2.5,"d":[1,{"e":null}]}})",
+       "b",
+       {},
+       R"({"t":2.5,"d":[1,{"e":null}]})",
+       {},
+       false},
+      {"a document that is not an object", R"(data: [1,2])", "", {}, {}, {}, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -218,8 +226,9 @@ TEST(WireParseSse, DataLinesBecomeChunks) {
 }
 
 TEST(WireParseSse, OtherLinesAreSkipped) {
-  for (const std::string line : {"", ": keep-alive", "event: result", "id: 4", "retry: 100", "data",
-                                 "Data: [DONE]", "data: {not json", "data: ", "dat"}) {
+  for (const std::string line :
+       {"", ": keep-alive", "event: result", "id: 4", "retry: 100", "data", "Data: [DONE]",
+        "data: {not json", "data: ", "dat", "data: {} trailing", "data: {\"a\":\"\xff\"}"}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(wire::parse_sse_data(line).has_value());
   }
