@@ -82,12 +82,7 @@ struct World {
   [[nodiscard]] fs::path gallery() const { return sb.home() / "Pictures" / "generated"; }
   // Every entry of the gallery, hidden ones included.
   [[nodiscard]] std::vector<std::string> gallery_entries() const {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(gallery(), ec))
-      names.push_back(e.path().filename());
-    std::ranges::sort(names);
-    return names;
+    return sb.entries_in(gallery());
   }
   // The good answer; "{base}" in it is this world's host.
   [[nodiscard]] std::string good_body() const {

@@ -153,6 +153,15 @@ std::vector<std::string> Sandbox::files_in(const fs::path& dir) const {
   return names;
 }
 
+std::vector<std::string> Sandbox::entries_in(const fs::path& dir) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec))
+    names.push_back(e.path().filename().string());
+  std::ranges::sort(names);
+  return names;
+}
+
 std::string read_file(const fs::path& path) {
   std::ifstream f(path, std::ios::binary);
   std::ostringstream s;

@@ -50,6 +50,9 @@ class Sandbox {
 
   // Regular files below a directory (relative names, sorted).
   [[nodiscard]] std::vector<std::string> files_in(const fs::path& dir) const;
+  // Every entry of a directory, hidden ones and non-files included (names,
+  // sorted); empty when the directory does not exist.
+  [[nodiscard]] std::vector<std::string> entries_in(const fs::path& dir) const;
 
  private:
   fs::path root_;

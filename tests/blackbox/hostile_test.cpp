@@ -45,12 +45,7 @@ class Hostile : public ::testing::Test {
   [[nodiscard]] fs::path gallery() const { return sb.home() / "Pictures" / "generated"; }
   // Every entry of the gallery, hidden ones included.
   [[nodiscard]] std::vector<std::string> gallery_entries() const {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(gallery(), ec))
-      names.push_back(e.path().filename());
-    std::ranges::sort(names);
-    return names;
+    return sb.entries_in(gallery());
   }
   // A synchronous image answer whose pictures live at these paths.
   void answer_with_pictures(const std::vector<std::string>& paths) {

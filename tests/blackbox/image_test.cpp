@@ -31,11 +31,7 @@ class Image : public ::testing::Test {
 
   // Every entry of the gallery, hidden ones included, sorted.
   [[nodiscard]] std::vector<std::string> gallery_entries() const {
-    std::vector<std::string> names;
-    if (!fs::exists(gallery())) return names;
-    for (const auto& e : fs::directory_iterator(gallery())) names.push_back(e.path().filename());
-    std::ranges::sort(names);
-    return names;
+    return sb.entries_in(gallery());
   }
 
   // Checks that `out` lists the files "nmb-{kind}-{millis}-{i}.{ext}" for
